@@ -14,7 +14,8 @@ namespace quendelin::testing {
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quendelin-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "quendelin-XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr)
             throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
