@@ -17,6 +17,7 @@ using testing::readBytes;
 using testing::TempDir;
 using testing::writeBytes;
 using Lines = std::vector<std::string>;
+using namespace std::string_literals;
 
 const Recipe kSoup{"Kartoffelsuppe", "Kartoffeln 30kg\r\nMöhren 2", "Alles 20 Minuten kochen.", "",
                    "Oma"};
@@ -140,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(Table, RecipeFileRead, ::testing::Values(
     ReadCase{"last delimiter without ending", "a\r\n%\r\nb\r\n%\r\nc\r\n%\r\nd\r\n%\r\ne\r\n%", kAbcde},
     ReadCase{"lf cr ends two lines", "a\n\r%\n%\n%\n%\n", {{"a", ""}, {}, {}, {}, {}}},
     ReadCase{"cr cr lf ends two lines", "a\r\r\n%\n%\n%\n%\n", {{"a", ""}, {}, {}, {}, {}}},
-    ReadCase{"nul ends a line", std::string("ab\0cd\n%\n%\n%\n%\n%\n", 19), {{"ab", "cd"}, {}, {}, {}, {}}},
+    ReadCase{"nul ends a line", "ab\0cd\n%\n%\n%\n%\n%\n"s, {{"ab", "cd"}, {}, {}, {}, {}}},
     ReadCase{"look-alikes are content", "% \n%%\n %\n%\n%\n%\n%\n%\n", {{"% ", "%%", " %"}, {}, {}, {}, {}}},
     ReadCase{"two delimiters in a row", "t\n%\n%\np\n%\n%\n%\n", {{"t"}, {}, {"p"}, {}, {}}},
     ReadCase{"several title lines", "eins\nzwei\n\n%\n%\n%\n%\n%\n", {{"eins", "zwei", ""}, {}, {}, {}, {}}},
