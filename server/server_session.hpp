@@ -42,6 +42,7 @@ public:
     void close();
 
 private:
+    friend struct SessionAccess; // the refresh's batched downloads (session_access.hpp)
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
