@@ -4,6 +4,7 @@
 #include "icon_loader.hpp"
 #include "library_refresh.hpp"
 #include "message_box.hpp"
+#include "messages.hpp"
 #include "new_recipe_dialog.hpp"
 #include "recipe_library.hpp"
 #include "recipe_view.hpp"
@@ -24,11 +25,6 @@ namespace quendelin {
 namespace {
 
 constexpr int toggleIconSide = 25;
-
-const QString updatedText = QStringLiteral("Die Bibliothek wurde aktualisiert.");
-const QString noConnectionText =
-    QStringLiteral("Es konnte keine Verbindung zum Server hergestellt werden.\n"
-                   "Überprüfen Sie Ihre Internetverbindung und versuchen Sie es noch einmal.");
 
 // The list shows a name as UTF-8 but opens it by the exact bytes of the directory entry, so
 // a name that is not valid UTF-8 can still be opened.
@@ -228,7 +224,7 @@ void MainWindow::showAuthor(const QString& text) {
 
 void MainWindow::refresh() {
     const bool connected = LibraryRefresh::run(session_, services_.account, services_.libraryDir);
-    services_.showMessage(this, connected ? updatedText : noConnectionText);
+    services_.showMessage(this, connected ? Messages::libraryUpdated() : Messages::noConnection());
 }
 
 void MainWindow::newRecipe() {

@@ -1,5 +1,6 @@
 #include "new_recipe_dialog.hpp"
 
+#include "messages.hpp"
 #include "recipe.hpp"
 #include "recipe_publisher.hpp"
 #include "server_session.hpp"
@@ -19,21 +20,6 @@
 namespace quendelin {
 
 namespace {
-
-const QString kUploaded = QStringLiteral("Das Rezept wurde erstellt und ins Internet geladen!");
-const QString kRefreshed = QStringLiteral("Die Bibliothek wurde aktualisiert.");
-const QString kNotConnected =
-    QStringLiteral("Es konnte keine Verbindung zum Server hergestellt werden.\n"
-                   "Überprüfen Sie Ihre Internetverbindung und versuchen Sie es noch einmal.");
-const QString kNameTaken =
-    QStringLiteral("Es ist schon ein Rezept mit diesem Namen vorhanden,\n"
-                   "ändern Sie den Rezept-Namen und probieren Sie es noch einmal.");
-const QString kNotSaved =
-    QStringLiteral("Das Rezept konnte nicht gespeichert werden.\n"
-                   "Ändern Sie den Rezept-Namen und probieren Sie es noch einmal.");
-const QString kNotUploaded =
-    QStringLiteral("Das Rezept konnte nicht ins Internet geladen werden.\n"
-                   "Überprüfen Sie Ihre Internetverbindung und versuchen Sie es noch einmal.");
 
 QLabel* addLabel(QWidget* parent, const QString& text, int x, int y, int width, int height) {
     auto* label = new QLabel(text, parent);
@@ -214,24 +200,24 @@ void NewRecipeDialog::publish() {
     publishing_ = true;
     const PublishOutcome outcome = RecipePublisher::publish(
         session_, services_.account, services_.libraryDir, services_.workDir, gather(),
-        [this] { services_.showMessage(this, kUploaded); });
+        [this] { services_.showMessage(this, Messages::recipeUploaded()); });
     publishing_ = false;
 
     switch (outcome) {
     case PublishOutcome::NotConnected:
-        services_.showMessage(this, kNotConnected);
+        services_.showMessage(this, Messages::noConnection());
         break;
     case PublishOutcome::NameTaken:
-        services_.showMessage(this, kNameTaken);
+        services_.showMessage(this, Messages::nameTaken());
         break;
     case PublishOutcome::NotSaved:
-        services_.showMessage(this, kNotSaved);
+        services_.showMessage(this, Messages::recipeNotSaved());
         break;
     case PublishOutcome::NotUploaded:
-        services_.showMessage(this, kNotUploaded);
+        services_.showMessage(this, Messages::recipeNotUploaded());
         break;
     case PublishOutcome::PublishedAndRefreshed:
-        services_.showMessage(this, kRefreshed);
+        services_.showMessage(this, Messages::libraryUpdated());
         accept();
         break;
     case PublishOutcome::PublishedNotRefreshed:

@@ -3,7 +3,6 @@
 #include "server_account.hpp"
 
 #include <QString>
-
 #include <filesystem>
 #include <functional>
 
