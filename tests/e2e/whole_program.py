@@ -26,7 +26,7 @@ from pathlib import Path
 CRLF = b"\r\n"
 SEPARATOR = "=" * 29
 
-# Positions of the Parts, in pixels from the top left of a window's client area.
+# Where the controls stand, in pixels from the top left of a window's client area.
 LIBRARY_TOGGLE = (30, 35, 40, 40)
 RECIPE_LIST = (30, 90, 200, 400)
 VIEW_TOGGLE = (240, 90, 40, 40)
