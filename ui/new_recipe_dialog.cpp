@@ -5,6 +5,8 @@
 #include "recipe_publisher.hpp"
 #include "server_session.hpp"
 
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -57,11 +59,25 @@ public:
     }
 };
 
+// The one-line fields are 15 pixels high, made for a smaller desktop font than Linux's
+// usual one: at that font the frame cuts off the dots of Ä, Ö and Ü, and "Öhler" reads as
+// "Ohler". The font shrinks, a pixel at a time, until a whole line fits inside the frame.
+void fitFontInside(QLineEdit& field) {
+    const int room = field.height() - 2; // the frame's line above and below the text
+    QFont font = field.font();
+    int pixels = QFontInfo(font).pixelSize();
+    while (QFontMetrics(font).height() > room && pixels > 8) {
+        font.setPixelSize(--pixels);
+    }
+    field.setFont(font);
+}
+
 QLineEdit* addLineField(QWidget* parent, const char* name, int x, int y) {
     auto* field = new QLineEdit(parent);
     field->setObjectName(QLatin1String(name));
     field->setGeometry(x, y, 200, 15);
     field->setValidator(new OneLineValidator(field));
+    fitFontInside(*field);
     return field;
 }
 

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -285,6 +286,8 @@ void NewRecipeDialogTest::looksAsDescribed() {
             QVERIFY2(label->wordWrap(), where);
         } else if (auto* line = qobject_cast<QLineEdit*>(got)) {
             QVERIFY2(line->text() == want.text, where);
+            // A whole line, umlaut dots and descenders included, fits inside the frame.
+            QVERIFY2(QFontMetrics(line->font()).height() <= line->height() - 2, where);
         } else if (auto* text = qobject_cast<QPlainTextEdit*>(got)) {
             QVERIFY2(text->toPlainText() == want.text, where);
             QVERIFY2(!text->isReadOnly(), where);
